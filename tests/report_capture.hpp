@@ -1,0 +1,32 @@
+// Runs the whole report in-process against the fake platform, with standard output and standard
+// input swapped for string streams for the length of the run.
+#pragma once
+
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "benchmark.hpp"
+#include "fake_platform.hpp"
+
+struct captured_run {
+    std::string report;
+    int status;
+    std::string unread_input;
+};
+
+inline captured_run capture_report(fake::script plan, const std::string& input = "") {
+    std::ostringstream output;
+    std::istringstream keyboard(input);
+    plan.output_position = [&output] { return static_cast<std::size_t>(output.tellp()); };
+    fake::reset(plan);
+    std::streambuf* const saved_output = std::cout.rdbuf(output.rdbuf());
+    std::streambuf* const saved_input = std::cin.rdbuf(keyboard.rdbuf());
+    const int status = run_benchmark();
+    std::cout.rdbuf(saved_output);
+    std::cin.rdbuf(saved_input);
+    std::cin.clear();
+    std::string unread;
+    std::getline(keyboard, unread, '\0');
+    return {output.str(), status, unread};
+}
