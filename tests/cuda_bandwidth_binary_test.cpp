@@ -4,13 +4,12 @@
 
 #include <cuda_runtime_api.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -144,9 +143,9 @@ bool report_is_finished(const std::string& text) {
     const bool done = rest.size() >= 4 && rest.compare(rest.size() - 4, 4, "Done") == 0;
     const bool count_error = rest.find("\n\nError occured: ") != std::string::npos &&
                              rest.rfind("\n\n") == rest.find("\n\n") && rest.back() == ')';
-    const bool count_error_on_terminal = rest.find("\r\n\r\nError occured: ") != std::string::npos &&
-                                         rest.rfind("\r\n\r\n") == rest.find("\r\n\r\n") &&
-                                         rest.back() == ')';
+    const bool count_error_on_terminal =
+        rest.find("\r\n\r\nError occured: ") != std::string::npos &&
+        rest.rfind("\r\n\r\n") == rest.find("\r\n\r\n") && rest.back() == ')';
     return done || count_error || count_error_on_terminal;
 }
 
