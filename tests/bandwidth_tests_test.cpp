@@ -52,13 +52,12 @@ TEST_P(timed_loop, prints_the_mean_of_the_per_copy_rates) {
     plan.first_tick = 0xFFFFFFFFF0000000;  // the counter wraps during the loop
     plan.ticks_per_copy = c.ticks_per_copy;
     fake::reset(plan);
-    std::ostringstream output;
-    std::streambuf* const saved = std::cout.rdbuf(output.rdbuf());
-    const bool completed = time_copies("Heading\n", fake_copy, false, 3000000000.0F);
-    std::cout.rdbuf(saved);
+    bool completed = false;
+    const std::string output = capture_output(
+        [&] { completed = time_copies("Heading\n", fake_copy, false, 3000000000.0F); });
 
     EXPECT_TRUE(completed);
-    EXPECT_EQ(output.str(),
+    EXPECT_EQ(output,
               std::string("Heading\nAverage bandwidth = ") + c.expected_average + " GB/s\n\n");
     EXPECT_EQ(fake::summary(),
               (std::vector<std::string>{"100 x timed{cudaMemcpy(unknown@0x1000, unknown@0x2000, "
@@ -74,13 +73,12 @@ TEST(timed_loop, failed_copy_ends_the_loop_after_the_counter_is_read) {
     fake::script plan;
     plan.failures = {{"cudaMemcpy", 37, cudaErrorLaunchFailure}};
     fake::reset(plan);
-    std::ostringstream output;
-    std::streambuf* const saved = std::cout.rdbuf(output.rdbuf());
-    const bool completed = time_copies("Heading\n", fake_copy, true, 3000000000.0F);
-    std::cout.rdbuf(saved);
+    bool completed = true;
+    const std::string output = capture_output(
+        [&] { completed = time_copies("Heading\n", fake_copy, true, 3000000000.0F); });
 
     EXPECT_FALSE(completed);
-    EXPECT_EQ(output.str(), "Heading\nError occured: unspecified launch failure (719)\n\n");
+    EXPECT_EQ(output, "Heading\nError occured: unspecified launch failure (719)\n\n");
     EXPECT_EQ(fake::summary(),
               (std::vector<std::string>{
                   "36 x timed{cudaMemcpy(unknown@0x1000, unknown@0x2000, 104857600, 3); "

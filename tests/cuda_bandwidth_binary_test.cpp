@@ -115,14 +115,16 @@ bool still_running(pid_t pid) {
     return waitpid(pid, &status, WNOHANG) == 0;
 }
 
-// Reads until end of file or until the limit has passed.
-std::string read_all(int fd, clock_type::duration limit) {
+// Reads until end of file, until the limit has passed or until finished() says so, and returns
+// what came; each chunk is handed to on_chunk with the text so far as it arrives.
+template <typename Finished, typename OnChunk>
+std::string read_until(int fd, clock_type::duration limit, Finished finished, OnChunk on_chunk) {
     const clock_type::time_point deadline = clock_type::now() + limit;
     std::string text;
     char chunk[4096];
-    while (clock_type::now() < deadline) {
+    while (!finished(text) && clock_type::now() < deadline) {
         pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 50) <= 0) {
+        if (poll(&ready, 1, 10) <= 0) {
             continue;
         }
         const ssize_t got = read(fd, chunk, sizeof chunk);
@@ -130,8 +132,14 @@ std::string read_all(int fd, clock_type::duration limit) {
             break;
         }
         text.append(chunk, static_cast<std::size_t>(got));
+        on_chunk(text);
     }
     return text;
+}
+
+std::string read_all(int fd, clock_type::duration limit) {
+    return read_until(
+        fd, limit, [](const std::string&) { return false; }, [](const std::string&) {});
 }
 
 bool report_is_finished(const std::string& text) {
@@ -289,30 +297,20 @@ TEST(binary, on_a_terminal_shows_text_at_once_and_waits_for_enter) {
         _exit(127);
     }
 
-    const clock_type::time_point deadline = clock_type::now() + RUN_LIMIT;
-    std::string screen;
     clock_type::time_point prompt_seen{};
     clock_type::time_point value_seen{};
-    char chunk[4096];
-    while (!report_is_finished(screen) && clock_type::now() < deadline) {
-        pollfd ready{terminal, POLLIN, 0};
-        if (poll(&ready, 1, 10) <= 0) {
-            continue;
-        }
-        const ssize_t got = read(terminal, chunk, sizeof chunk);
-        if (got <= 0) {
-            break;
-        }
-        screen.append(chunk, static_cast<std::size_t>(got));
-        const clock_type::time_point now = clock_type::now();
-        if (prompt_seen == clock_type::time_point{} &&
-            screen.find("CPU frequency is... ") != std::string::npos) {
-            prompt_seen = now;
-        }
-        if (value_seen == clock_type::time_point{} && screen.find(" GHz") != std::string::npos) {
-            value_seen = now;
-        }
-    }
+    const std::string screen =
+        read_until(terminal, RUN_LIMIT, report_is_finished, [&](const std::string& so_far) {
+            const clock_type::time_point now = clock_type::now();
+            if (prompt_seen == clock_type::time_point{} &&
+                so_far.find("CPU frequency is... ") != std::string::npos) {
+                prompt_seen = now;
+            }
+            if (value_seen == clock_type::time_point{} &&
+                so_far.find(" GHz") != std::string::npos) {
+                value_seen = now;
+            }
+        });
     ASSERT_TRUE(report_is_finished(screen)) << screen;
     ASSERT_NE(prompt_seen, clock_type::time_point{});
     EXPECT_GE(value_seen - prompt_seen, milliseconds(800))

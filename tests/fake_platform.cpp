@@ -219,16 +219,12 @@ cudaError_t CUDARTAPI cudaGetDeviceCount(int* count) {
     return code;
 }
 
+// Returns and clears the code of the last failure; a scripted failure of this call itself
+// stands for an error the runtime noticed on its own.
 cudaError_t CUDARTAPI cudaGetLastError(void) {
     fake::enter("cudaGetLastError");
     fake::state& s = fake::current();
-    const int nth = s.uses["cudaGetLastError"];
-    cudaError_t code = s.last_error;
-    for (const fake::failure& f : s.plan.failures) {
-        if (f.function == "cudaGetLastError" && f.nth == nth) {
-            code = f.code;
-        }
-    }
+    const cudaError_t code = s.last_error;
     s.last_error = cudaSuccess;
     fake::record("cudaGetLastError", "cudaGetLastError()" + fake::result_text(code));
     return code;

@@ -9,6 +9,16 @@
 #include "benchmark.hpp"
 #include "fake_platform.hpp"
 
+// What the given code writes to std::cout.
+template <typename Code>
+std::string capture_output(Code&& code) {
+    std::ostringstream output;
+    std::streambuf* const saved = std::cout.rdbuf(output.rdbuf());
+    code();
+    std::cout.rdbuf(saved);
+    return output.str();
+}
+
 struct captured_run {
     std::string report;
     int status;
