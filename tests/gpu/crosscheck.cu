@@ -154,10 +154,11 @@ bool time_sequence(int device, const sequence& s, std::uint64_t seed, void* stag
     }
 
     const statistics steady = summarise(steady_seconds);
-    std::printf("device %d test %d name=\"%s\" steady_mean=%.6g steady_total=%.6g "
-                "steady_median=%.6g steady_seconds=%.6g",
-                device, s.number, s.name, steady.mean_of_rates, steady.total_rate,
-                steady.median_rate, steady.total_seconds);
+    std::printf(
+        "device %d test %d name=\"%s\" steady_mean=%.6g steady_total=%.6g "
+        "steady_median=%.6g steady_seconds=%.6g",
+        device, s.number, s.name, steady.mean_of_rates, steady.total_rate, steady.median_rate,
+        steady.total_seconds);
     if (host_only) {
         std::printf(" event_mean=- event_total=- event_median=-");
     } else {
@@ -207,8 +208,7 @@ void print_memory_peak(int device) {
     int clock_khz = 0;
     int bus_bits = 0;
     if (cudaDeviceGetAttribute(&clock_khz, cudaDevAttrMemoryClockRate, device) != cudaSuccess ||
-        cudaDeviceGetAttribute(&bus_bits, cudaDevAttrGlobalMemoryBusWidth, device) !=
-            cudaSuccess ||
+        cudaDeviceGetAttribute(&bus_bits, cudaDevAttrGlobalMemoryBusWidth, device) != cudaSuccess ||
         clock_khz <= 0 || bus_bits <= 0) {
         std::printf("device %d memory_peak=unknown\n", device);
         return;
@@ -228,8 +228,8 @@ bool measure_device(int device) {
     CHECK(cudaDriverGetVersion(&driver));
     CHECK(cudaRuntimeGetVersion(&runtime));
     std::printf("device %d name=\"%.*s\" driver_api=%d runtime=%d\n", device,
-                static_cast<int>(strnlen(properties.name, sizeof properties.name)),
-                properties.name, driver, runtime);
+                static_cast<int>(strnlen(properties.name, sizeof properties.name)), properties.name,
+                driver, runtime);
     print_link(device);
     print_memory_peak(device);
 
@@ -244,32 +244,34 @@ bool measure_device(int device) {
     void* host_a = host_block();
     void* device_a = nullptr;
     CHECK(cudaMalloc(&device_a, BLOCK_SIZE_BYTES));
-    all_arrived &= time_sequence(device, {1, "Host -> Device", device_a, host_a,
-                                          cudaMemcpyHostToDevice, false},
-                                 ++seed, staging, start, stop);
-    all_arrived &= time_sequence(device, {2, "Device -> Host", host_a, device_a,
-                                          cudaMemcpyDeviceToHost, false},
-                                 ++seed, staging, start, stop);
-    void* host_b = host_block();
     all_arrived &= time_sequence(
-        device, {3, "Host -> Host", host_a, host_b, cudaMemcpyHostToHost, false}, ++seed, staging,
-        start, stop);
+        device, {1, "Host -> Device", device_a, host_a, cudaMemcpyHostToDevice, false}, ++seed,
+        staging, start, stop);
+    all_arrived &= time_sequence(
+        device, {2, "Device -> Host", host_a, device_a, cudaMemcpyDeviceToHost, false}, ++seed,
+        staging, start, stop);
+    void* host_b = host_block();
+    all_arrived &=
+        time_sequence(device, {3, "Host -> Host", host_a, host_b, cudaMemcpyHostToHost, false},
+                      ++seed, staging, start, stop);
     void* device_b = nullptr;
     CHECK(cudaMalloc(&device_b, BLOCK_SIZE_BYTES));
-    all_arrived &= time_sequence(device, {4, "Device -> Device", device_a, device_b,
-                                          cudaMemcpyDeviceToDevice, true},
-                                 ++seed, staging, start, stop);
+    all_arrived &= time_sequence(
+        device, {4, "Device -> Device", device_a, device_b, cudaMemcpyDeviceToDevice, true}, ++seed,
+        staging, start, stop);
     std::free(host_a);
     std::free(host_b);
     CHECK(cudaFree(device_b));
     void* pinned = nullptr;
     CHECK(cudaMallocHost(&pinned, BLOCK_SIZE_BYTES));
-    all_arrived &= time_sequence(device, {5, "Host -> Device (using page-locked)", device_a, pinned,
-                                          cudaMemcpyHostToDevice, true},
-                                 ++seed, staging, start, stop);
-    all_arrived &= time_sequence(device, {6, "Device -> Host (using page-locked)", pinned, device_a,
-                                          cudaMemcpyDeviceToHost, true},
-                                 ++seed, staging, start, stop);
+    all_arrived &= time_sequence(
+        device,
+        {5, "Host -> Device (using page-locked)", device_a, pinned, cudaMemcpyHostToDevice, true},
+        ++seed, staging, start, stop);
+    all_arrived &= time_sequence(
+        device,
+        {6, "Device -> Host (using page-locked)", pinned, device_a, cudaMemcpyDeviceToHost, true},
+        ++seed, staging, start, stop);
     CHECK(cudaFreeHost(pinned));
     CHECK(cudaFree(device_a));
     std::free(staging);
