@@ -4,6 +4,7 @@
 import io
 import os
 import sys
+import tempfile
 import unittest
 from contextlib import redirect_stdout
 
@@ -20,8 +21,6 @@ def sample(name):
 
 def run(report, crosscheck, *extra):
     """Runs the command line on texts; returns (exit status, printed text)."""
-    import tempfile
-
     with tempfile.TemporaryDirectory() as folder:
         paths = []
         for name, text in (("report.txt", report), ("crosscheck.txt", crosscheck)):
