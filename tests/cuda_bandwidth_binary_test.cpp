@@ -75,13 +75,14 @@ void expect_report_matches_runtime(const std::string& text) {
     EXPECT_TRUE(parsed.done);
 }
 
-// Starts the program with the given descriptors as its stdin and stdout; -1 leaves one closed.
-// Every other descriptor of this process is opened close-on-exec, so the child holds none.
-pid_t spawn(int input, int output) {
+// Starts the program with the given descriptors as its stdin, stdout and stderr; -1 leaves one
+// closed, and stderr is inherited unless given. Every other descriptor of this process is
+// opened close-on-exec, so the child holds none.
+pid_t spawn(int input, int output, int error = STDERR_FILENO) {
     const pid_t pid = fork();
     if (pid == 0) {
-        const int targets[] = {input, output};
-        for (int fd = 0; fd < 2; ++fd) {
+        const int targets[] = {input, output, error};
+        for (int fd = 0; fd < 3; ++fd) {
             if (targets[fd] < 0) {
                 close(fd);
             } else if (targets[fd] != fd) {
@@ -190,22 +191,28 @@ struct stream_case {
     const char* name;
     input_kind input;
     output_kind output;
+    int expected_status;
+    const char* expected_error;  // what the program says on stderr, "" for nothing
 };
 
 std::ostream& operator<<(std::ostream& out, const stream_case& c) { return out << c.name; }
 
+// A report that could not be written is a failure; everything else, CUDA errors included, is
+// stated in the report and ends with status 0.
 const stream_case STREAMS[] = {
-    {"stdin_closed", input_kind::closed, output_kind::pipe},
-    {"stdin_at_end", input_kind::at_end, output_kind::pipe},
-    {"stdout_closed", input_kind::at_end, output_kind::closed},
-    {"stdout_on_a_full_device", input_kind::at_end, output_kind::full_device},
-    {"stdout_reader_closes_early", input_kind::at_end, output_kind::reader_gone},
+    {"stdin_closed", input_kind::closed, output_kind::pipe, 0, ""},
+    {"stdin_at_end", input_kind::at_end, output_kind::pipe, 0, ""},
+    {"stdout_closed", input_kind::at_end, output_kind::closed, 1,
+     "cuda-bandwidth: cannot write the report: Bad file descriptor\n"},
+    {"stdout_on_a_full_device", input_kind::at_end, output_kind::full_device, 1,
+     "cuda-bandwidth: cannot write the report: No space left on device\n"},
+    {"stdout_reader_closes_early", input_kind::at_end, output_kind::reader_gone, 0, ""},
 };
 
 class odd_streams : public testing::TestWithParam<stream_case> {};
 
 // Every case ends on its own; only a reader that went away may end it with SIGPIPE.
-TEST_P(odd_streams, the_program_ends_by_itself) {
+TEST_P(odd_streams, the_program_ends_by_itself_and_says_whether_the_report_was_written) {
     const stream_case& c = GetParam();
     const int input = c.input == input_kind::closed ? -1 : open("/dev/null", O_RDONLY | O_CLOEXEC);
     pipe_ends output;
@@ -220,7 +227,9 @@ TEST_P(odd_streams, the_program_ends_by_itself) {
     } else if (c.output == output_kind::full_device) {
         child_output = open("/dev/full", O_WRONLY | O_CLOEXEC);
     }
-    const pid_t pid = spawn(input, child_output);
+    const pipe_ends error = make_pipe();
+    const pid_t pid = spawn(input, child_output, error.write_end);
+    close(error.write_end);
     if (input >= 0) {
         close(input);
     }
@@ -232,6 +241,8 @@ TEST_P(odd_streams, the_program_ends_by_itself) {
         text = read_all(output.read_end, RUN_LIMIT);
         close(output.read_end);
     }
+    const std::string said = read_all(error.read_end, RUN_LIMIT);
+    close(error.read_end);
     const int status = wait_for(pid, RUN_LIMIT);
 
     ASSERT_NE(status, -1) << "the program hung";
@@ -240,7 +251,8 @@ TEST_P(odd_streams, the_program_ends_by_itself) {
         return;
     }
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), c.expected_status);
+    EXPECT_EQ(said, c.expected_error);
     if (c.output == output_kind::pipe) {
         expect_report_matches_runtime(text);
     }
