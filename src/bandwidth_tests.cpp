@@ -62,6 +62,7 @@ bool allocate_host(void*& buffer, const char* ok_text) {
         report_failure(cudaErrorMemoryAllocation);
         return false;
     }
+    fill_host_block(buffer, BLOCK_SIZE_BYTES);
     std::cout << ok_text;
     return true;
 }

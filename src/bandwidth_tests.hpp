@@ -4,7 +4,10 @@
 // each timed with the tick counter from just before the copy call to just after it returns (and,
 // for the tests that wait for the device, after the device is idle again). A failed allocation,
 // copy or wait ends the device's tests with the error line in place of the figure it would have
-// spoiled; whatever happens, every buffer is released before run_device_tests returns.
+// spoiled; whatever happens, every buffer is released before run_device_tests returns. Each
+// pageable host block is written once between its allocation and its "OK", never inside a timed
+// span, so that every copy moves real memory; the device and page-locked blocks are left as the
+// runtime hands them out.
 #pragma once
 
 #include <cuda_runtime_api.h>

@@ -42,6 +42,9 @@ const loop_case LOOPS[] = {
     {"equal_readings_give_infinity", {0}, "inf"},
     {"mean_of_rates_not_bytes_over_time", {30000000, 90000000}, "6.51042"},
     {"first_copy_is_counted", slow_first_copy(), "4.83887"},
+    // 60000092 / 3e9 is 0.0200000307 in double precision but 0.0200000312 in single, which
+    // moves the sixth digit: seconds must be a float.
+    {"seconds_in_single_precision", {60000092}, "4.8828"},
 };
 
 class timed_loop : public testing::TestWithParam<loop_case> {};
@@ -103,10 +106,12 @@ TEST(device_plan, makes_exactly_these_calls_in_this_order) {
                   "cudaSetDevice(0)",
                   "cudaGetDeviceProperties(0)",
                   "malloc(104857600) -> host1",
+                  "fill(host1, 104857600)",
                   "cudaMalloc(104857600) -> dev1",
                   "100 x timed{cudaMemcpy(dev1, host1, 104857600, 1)}",
                   "100 x timed{cudaMemcpy(host1, dev1, 104857600, 2)}",
                   "malloc(104857600) -> host2",
+                  "fill(host2, 104857600)",
                   "100 x timed{memcpy(host1, host2, 104857600)}",
                   "cudaMalloc(104857600) -> dev2",
                   "100 x timed{cudaMemcpy(dev1, dev2, 104857600, 3); cudaDeviceSynchronize()}",
@@ -119,6 +124,33 @@ TEST(device_plan, makes_exactly_these_calls_in_this_order) {
                   "cudaFreeHost(pinned1)",
                   "cudaFree(dev1)",
               }));
+}
+
+// Each pageable block is written once, after "RAM allocating... " and before its "OK", so the
+// write lies outside every timed span and no copy reads a page that was never written.
+TEST(device_plan, writes_each_pageable_block_between_its_allocation_and_its_ok) {
+    fake::script plan;
+    plan.device_names = {"Alpha"};
+    const captured_run run = capture_report(plan);
+
+    std::vector<std::string> filled;
+    const std::vector<fake::call>& calls = fake::journal();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].function != "fill") {
+            continue;
+        }
+        filled.push_back(calls[i].text);
+        ASSERT_GT(i, 0U);
+        EXPECT_EQ(calls[i - 1].function, "malloc") << "the fill does not follow its allocation";
+        const std::string before = run.report.substr(0, calls[i].output_position);
+        const std::string after = run.report.substr(calls[i].output_position);
+        EXPECT_TRUE(before.size() >= 18 &&
+                    before.compare(before.size() - 18, 18, "RAM allocating... ") == 0)
+            << calls[i].text << " after: " << before.substr(before.size() - 40);
+        EXPECT_EQ(after.compare(0, 2, "OK"), 0) << calls[i].text << " before: " << after;
+    }
+    EXPECT_EQ(filled,
+              (std::vector<std::string>{"fill(host1, 104857600)", "fill(host2, 104857600)"}));
 }
 
 struct cleanup_case {

@@ -195,6 +195,10 @@ void* allocate_host_block(std::size_t size_bytes) {
     return block;
 }
 
+void fill_host_block(void* block, std::size_t size_bytes) {
+    fake::record("fill", "fill(" + fake::label_of(block) + ", " + std::to_string(size_bytes) + ")");
+}
+
 void release_host_block(void* block) {
     fake::record("free", "free(" + fake::label_of(block) + ")");
     fake::take_back(block, "free");
