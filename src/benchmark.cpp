@@ -8,6 +8,7 @@
 
 #include "bandwidth_tests.hpp"
 #include "cuda_error.hpp"
+#include "program_version.hpp"
 #include "tick_clock.hpp"
 
 namespace {
@@ -33,7 +34,7 @@ bool select_device(int index, cudaDeviceProp& dp) {
 
 int run_benchmark() {
     std::cout << "CUDA memory bandwidth test (block size = " << BLOCK_SIZE_MB << " MB)\n"
-              << "v 1.1\n"
+              << "v " << PROGRAM_VERSION << "\n"
               << CREDIT_LINE << "\n\n";
     const float ticks_per_second = calibrate_clock();
 
