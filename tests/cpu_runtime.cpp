@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "host_memory.hpp"
+#include "runtime_error_texts.hpp"
 
 #if defined(__linux__)
 #include <unistd.h>
@@ -149,20 +150,7 @@ cudaError_t CUDARTAPI cudaGetDeviceCount(int* count) {
 
 cudaError_t CUDARTAPI cudaGetLastError(void) { return cudaSuccess; }
 
-const char* CUDARTAPI cudaGetErrorString(cudaError_t error) {
-    switch (error) {
-        case cudaSuccess:
-            return "no error";
-        case cudaErrorInvalidValue:
-            return "invalid argument";
-        case cudaErrorMemoryAllocation:
-            return "out of memory";
-        case cudaErrorInvalidDevice:
-            return "invalid device ordinal";
-        default:
-            return "unrecognized error code";
-    }
-}
+const char* CUDARTAPI cudaGetErrorString(cudaError_t error) { return runtime_error_text(error); }
 
 cudaError_t CUDARTAPI cudaSetDevice(int device) {
     return device == 0 ? cudaSuccess : cudaErrorInvalidDevice;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "host_memory.hpp"
+#include "runtime_error_texts.hpp"
 #include "tick_counter.hpp"
 
 namespace fake {
@@ -237,28 +238,7 @@ cudaError_t CUDARTAPI cudaGetLastError(void) {
 const char* CUDARTAPI cudaGetErrorString(cudaError_t error) {
     fake::record("cudaGetErrorString",
                  "cudaGetErrorString(" + std::to_string(static_cast<int>(error)) + ")");
-    switch (error) {
-        case cudaSuccess:
-            return "no error";
-        case cudaErrorInvalidValue:
-            return "invalid argument";
-        case cudaErrorMemoryAllocation:
-            return "out of memory";
-        case cudaErrorInsufficientDriver:
-            return "CUDA driver version is insufficient for CUDA runtime version";
-        case cudaErrorDevicesUnavailable:
-            return "CUDA-capable device(s) is/are busy or unavailable";
-        case cudaErrorNoDevice:
-            return "no CUDA-capable device is detected";
-        case cudaErrorInvalidDevice:
-            return "invalid device ordinal";
-        case cudaErrorIllegalAddress:
-            return "an illegal memory access was encountered";
-        case cudaErrorLaunchFailure:
-            return "unspecified launch failure";
-        default:
-            return "unrecognized error code";
-    }
+    return runtime_error_text(error);
 }
 
 cudaError_t CUDARTAPI cudaSetDevice(int device) {
