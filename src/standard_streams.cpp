@@ -57,9 +57,12 @@ void prepare_standard_streams() {
 }
 
 int finish_standard_output(int status) {
-    // A write that failed earlier left its code in errno; the C library drops the unwritten
-    // bytes then, so the final flush succeeds and leaves errno alone. A flush that fails now
-    // replaces it with its own.
+    // A write that failed earlier left its code in errno, and the C library dropped the bytes
+    // it could not write, so the final flush succeeds and leaves errno alone. On a file or a
+    // pipe a short report fails at the flush before the final read, after the last CUDA call,
+    // so errno still holds the write's code here. A write that failed earlier in a long or
+    // unbuffered report may have had its code replaced by a later call; the text then names
+    // that call's error, but the status is 1 all the same. A flush that fails now sets its own.
     const int earlier_error = errno;
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;

@@ -77,10 +77,13 @@ void expect_report_matches_runtime(const std::string& text) {
 
 // Starts the program with the given descriptors as its stdin, stdout and stderr; -1 leaves one
 // closed, and stderr is inherited unless given. Every other descriptor of this process is
-// opened close-on-exec, so the child holds none.
-pid_t spawn(int input, int output, int error = STDERR_FILENO) {
+// opened close-on-exec, so the child holds none. A parent that ignores SIGPIPE passes that on.
+pid_t spawn(int input, int output, int error = STDERR_FILENO, bool ignore_sigpipe = false) {
     const pid_t pid = fork();
     if (pid == 0) {
+        if (ignore_sigpipe) {
+            signal(SIGPIPE, SIG_IGN);
+        }
         const int targets[] = {input, output, error};
         for (int fd = 0; fd < 3; ++fd) {
             if (targets[fd] < 0) {
@@ -185,7 +188,7 @@ TEST(binary, reports_what_the_runtime_reports_and_returns_at_end_of_input) {
 }
 
 enum class input_kind { closed, at_end };
-enum class output_kind { pipe, closed, full_device, reader_gone };
+enum class output_kind { pipe, closed, full_device, reader_gone, reader_gone_sigpipe_ignored };
 
 struct stream_case {
     const char* name;
@@ -207,6 +210,9 @@ const stream_case STREAMS[] = {
     {"stdout_on_a_full_device", input_kind::at_end, output_kind::full_device, 1,
      "cuda-bandwidth: cannot write the report: No space left on device\n"},
     {"stdout_reader_closes_early", input_kind::at_end, output_kind::reader_gone, 0, ""},
+    {"stdout_reader_closes_early_with_sigpipe_ignored", input_kind::at_end,
+     output_kind::reader_gone_sigpipe_ignored, 1,
+     "cuda-bandwidth: cannot write the report: Broken pipe\n"},
 };
 
 class odd_streams : public testing::TestWithParam<stream_case> {};
@@ -217,10 +223,12 @@ TEST_P(odd_streams, the_program_ends_by_itself_and_says_whether_the_report_was_w
     const int input = c.input == input_kind::closed ? -1 : open("/dev/null", O_RDONLY | O_CLOEXEC);
     pipe_ends output;
     int child_output = -1;
-    if (c.output == output_kind::pipe || c.output == output_kind::reader_gone) {
+    const bool reader_gone = c.output == output_kind::reader_gone ||
+                             c.output == output_kind::reader_gone_sigpipe_ignored;
+    if (c.output == output_kind::pipe || reader_gone) {
         output = make_pipe();
         child_output = output.write_end;
-        if (c.output == output_kind::reader_gone) {
+        if (reader_gone) {
             close(output.read_end);
             output.read_end = -1;
         }
@@ -228,7 +236,8 @@ TEST_P(odd_streams, the_program_ends_by_itself_and_says_whether_the_report_was_w
         child_output = open("/dev/full", O_WRONLY | O_CLOEXEC);
     }
     const pipe_ends error = make_pipe();
-    const pid_t pid = spawn(input, child_output, error.write_end);
+    const pid_t pid = spawn(input, child_output, error.write_end,
+                            c.output == output_kind::reader_gone_sigpipe_ignored);
     close(error.write_end);
     if (input >= 0) {
         close(input);
