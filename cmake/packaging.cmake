@@ -7,17 +7,14 @@
 # The tarball carries the README and the LICENSE; the .deb carries what Debian asks for in their
 # place (a machine-readable copyright file and a changelog).
 
-set(CUDA_BANDWIDTH_VERSION "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}")
 set(CUDA_BANDWIDTH_DOC_DIR share/doc/cuda-bandwidth)
-set(CUDA_BANDWIDTH_PACKAGE_VERSION "${CUDA_BANDWIDTH_VERSION}.0")
-set(CUDA_BANDWIDTH_MAINTAINER "cuda-bandwidth authors <cuda-bandwidth@example.org>")
+set(CPACK_PACKAGE_VERSION "${CUDA_BANDWIDTH_VERSION}.0")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "cuda-bandwidth authors <cuda-bandwidth@example.org>")
 
 find_program(GZIP_PROGRAM gzip REQUIRED)
 
-# The manual page, versioned from project() and compressed as Debian wants it.
+# The manual page and the changelog, versioned from project() and compressed as Debian wants.
 configure_file(man/cuda-bandwidth.1.in man/cuda-bandwidth.1 @ONLY)
-set(CPACK_PACKAGE_VERSION ${CUDA_BANDWIDTH_PACKAGE_VERSION})
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CUDA_BANDWIDTH_MAINTAINER})
 configure_file(packaging/changelog.in packaging/changelog @ONLY)
 foreach(plain man/cuda-bandwidth.1 packaging/changelog)
     add_custom_command(OUTPUT ${plain}.gz
@@ -49,7 +46,7 @@ set(CPACK_PACKAGE_NAME cuda-bandwidth)
 set(CPACK_PACKAGE_VENDOR "the cuda-bandwidth authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "memory copy bandwidth benchmark for CUDA GPUs")
 set(CPACK_PACKAGE_FILE_NAME
-    "cuda-bandwidth-${CUDA_BANDWIDTH_PACKAGE_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
+    "cuda-bandwidth-${CPACK_PACKAGE_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_STRIP_FILES ON)

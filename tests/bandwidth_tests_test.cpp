@@ -142,12 +142,12 @@ TEST(device_plan, writes_each_pageable_block_between_its_allocation_and_its_ok) 
         filled.push_back(calls[i].text);
         ASSERT_GT(i, 0U);
         EXPECT_EQ(calls[i - 1].function, "malloc") << "the fill does not follow its allocation";
-        const std::string before = run.report.substr(0, calls[i].output_position);
-        const std::string after = run.report.substr(calls[i].output_position);
-        EXPECT_TRUE(before.size() >= 18 &&
-                    before.compare(before.size() - 18, 18, "RAM allocating... ") == 0)
-            << calls[i].text << " after: " << before.substr(before.size() - 40);
-        EXPECT_EQ(after.compare(0, 2, "OK"), 0) << calls[i].text << " before: " << after;
+        // The report around the fill: its allocation message before it, the "OK" after it.
+        const std::string prompt = "RAM allocating... ";
+        const std::size_t at = calls[i].output_position;
+        ASSERT_GE(at, prompt.size()) << calls[i].text;
+        EXPECT_EQ(run.report.substr(at - prompt.size(), prompt.size() + 2), prompt + "OK")
+            << calls[i].text;
     }
     EXPECT_EQ(filled,
               (std::vector<std::string>{"fill(host1, 104857600)", "fill(host2, 104857600)"}));

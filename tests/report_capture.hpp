@@ -1,5 +1,5 @@
-// Runs the whole report in-process against the fake platform, with standard output and standard
-// input swapped for string streams for the length of the run.
+// Runs the whole report in-process, with standard output and standard input swapped for string
+// streams for the length of the run.
 #pragma once
 
 #include <iostream>
@@ -25,11 +25,10 @@ struct captured_run {
     std::string unread_input;
 };
 
-inline captured_run capture_report(fake::script plan, const std::string& input = "") {
-    std::ostringstream output;
+// The whole report, with std::cout writing into output and std::cin reading input, against
+// whatever platform the test links.
+inline captured_run run_report(std::ostringstream& output, const std::string& input = "") {
     std::istringstream keyboard(input);
-    plan.output_position = [&output] { return static_cast<std::size_t>(output.tellp()); };
-    fake::reset(plan);
     std::streambuf* const saved_output = std::cout.rdbuf(output.rdbuf());
     std::streambuf* const saved_input = std::cin.rdbuf(keyboard.rdbuf());
     const int status = run_benchmark();
@@ -39,4 +38,13 @@ inline captured_run capture_report(fake::script plan, const std::string& input =
     std::string unread;
     std::getline(keyboard, unread, '\0');
     return {output.str(), status, unread};
+}
+
+// The whole report against the fake platform, reset to the plan; the journal records how much of
+// the report had been written at each call.
+inline captured_run capture_report(fake::script plan, const std::string& input = "") {
+    std::ostringstream output;
+    plan.output_position = [&output] { return static_cast<std::size_t>(output.tellp()); };
+    fake::reset(plan);
+    return run_report(output, input);
 }

@@ -10,13 +10,12 @@
 #include <cstdio>
 #include <iostream>
 #include <numeric>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bandwidth_tests.hpp"
-#include "benchmark.hpp"
 #include "cpu_runtime.hpp"
+#include "report_capture.hpp"
 #include "report_grammar.hpp"
 
 namespace {
@@ -44,17 +43,12 @@ const real_run& the_run() {
     static const real_run run = [] {
         real_run r;
         std::ostringstream output;
-        std::istringstream keyboard;
-        std::streambuf* const saved_output = std::cout.rdbuf(output.rdbuf());
-        std::streambuf* const saved_input = std::cin.rdbuf(keyboard.rdbuf());
         cpu_runtime::reset();
         const clock_type::time_point started = clock_type::now();
-        r.status = run_benchmark();
+        const captured_run captured = run_report(output);
         const clock_type::time_point ended = clock_type::now();
-        std::cout.rdbuf(saved_output);
-        std::cin.rdbuf(saved_input);
-        std::cin.clear();
-        r.report = output.str();
+        r.report = captured.report;
+        r.status = captured.status;
         r.seconds = std::chrono::duration<double>(ended - started).count();
         r.seconds_to_count_query =
             std::chrono::duration<double>(cpu_runtime::time_to_count_query()).count();

@@ -97,6 +97,14 @@ def limit_for(test, facts):
     return None, ""
 
 
+def device_facts(checks, device):
+    """What the cross-checks say about the device itself, the later run's word last."""
+    facts = {}
+    for check in checks:
+        facts.update(check[0].get(device, {}))
+    return facts
+
+
 def figure_text(value):
     return "-" if value is None else f"{value:.2f}"
 
@@ -136,9 +144,7 @@ def build(report_text, before_text, after_text, wall_seconds=None, unit_tests=No
     problems = []
     copy_seconds = 0.0
     for device in sorted(figures):
-        facts = {}
-        for check in checks:
-            facts.update(check[0].get(device, {}))
+        facts = device_facts(checks, device)
         for test in range(1, 7):
             program = figures[device].get(test)
             rows = [check[1].get((device, test)) for check in checks]
@@ -179,9 +185,7 @@ def build(report_text, before_text, after_text, wall_seconds=None, unit_tests=No
                     f"{figure_text(low)} to {figure_text(high)} GB/s"
                 )
     for device in sorted(figures):
-        facts = {}
-        for check in checks:
-            facts.update(check[0].get(device, {}))
+        facts = device_facts(checks, device)
         lines.append(f"device {device}: {names[device]}; {link_text(facts)}")
 
     rates = [number(check[2].get("counter_rate_ghz")) for check in checks]

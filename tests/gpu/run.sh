@@ -32,6 +32,11 @@ command -v cmake >/dev/null 2>&1 || fail "cmake not found"
 command -v python3 >/dev/null 2>&1 || fail "python3 not found: it builds the comparison table"
 command -v timeout >/dev/null 2>&1 || fail "timeout (coreutils) not found"
 
+# The NUMA node of the GPU with this PCI bus id (nvidia-smi's form, 00000000:18:00.0), or "".
+numa_node_of() {
+    cat "/sys/bus/pci/devices/$(echo "${1#0000}" | tr 'A-F' 'a-f')/numa_node" 2>/dev/null
+}
+
 prefix=()
 if [ -n "${GTEST_ROOT:-}" ]; then
     prefix=(-DCMAKE_PREFIX_PATH="$GTEST_ROOT${CMAKE_PREFIX_PATH:+;$CMAKE_PREFIX_PATH}")
@@ -46,8 +51,7 @@ fi
     echo "nvcc: $(nvcc --version | tail -1)"
     if command -v nvidia-smi >/dev/null 2>&1; then
         for id in $(timeout 30 nvidia-smi --query-gpu=pci.bus_id --format=csv,noheader); do
-            sysfs=$(echo "${id#0000}" | tr 'A-F' 'a-f')
-            echo "gpu $id: numa node $(cat "/sys/bus/pci/devices/$sysfs/numa_node" 2>/dev/null || echo unknown)"
+            echo "gpu $id: numa node $(numa_node_of "$id" || echo unknown)"
         done
         echo
         timeout 60 nvidia-smi -q
@@ -84,7 +88,7 @@ fi
 # ---- one core, on GPU 0's NUMA node where sysfs says which, for all three runs
 core=0
 gpu0=$(timeout 30 nvidia-smi --query-gpu=pci.bus_id --format=csv,noheader -i 0 2>/dev/null)
-node=$(cat "/sys/bus/pci/devices/$(echo "${gpu0#0000}" | tr 'A-F' 'a-f')/numa_node" 2>/dev/null)
+node=$(numa_node_of "$gpu0")
 if [ -n "$node" ] && [ "$node" -ge 0 ] 2>/dev/null &&
     [ -r "/sys/devices/system/node/node$node/cpulist" ]; then
     core=$(cut -d, -f1 "/sys/devices/system/node/node$node/cpulist" | cut -d- -f1)
